@@ -62,6 +62,13 @@ exec 9>"$CACHE_DIR/build-curl.lock"
 log "waiting for lock $CACHE_DIR/build-curl.lock"
 flock 9
 
+# Another process may have finished this build while we waited; keep its log.
+VERSION="$(source_version || true)"
+if [ -n "$VERSION" ] && [ -f "$(cached_exe "$VERSION" x86_64)" ]; then
+  cached_exe "$VERSION" x86_64
+  exit 0
+fi
+
 : >"$LOG"
 on_exit() {
   local rc=$?
@@ -87,7 +94,7 @@ VERSION="$(source_version || true)"
 
 DEST_DIR="$CACHE_DIR/curl-$VERSION-x86_64"
 DEST="$DEST_DIR/curl.exe"
-# Another process may have finished the same build while we waited.
+# Only reachable right after enabling deb-src or an index refresh.
 if [ -f "$DEST" ]; then
   echo "$DEST"
   exit 0

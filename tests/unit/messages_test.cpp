@@ -12,21 +12,6 @@ namespace {
 using testing_support::Records;
 using testing_support::ServiceTest;
 
-// Standard output is in text mode on Windows, where each line feed reaches
-// the console as CR LF.
-std::string Console(std::string text) {
-#ifdef _WIN32
-    std::string converted;
-    for (char c : text) {
-        if (c == '\n') converted += '\r';
-        converted += c;
-    }
-    return converted;
-#else
-    return text;
-#endif
-}
-
 class EmitMessageTest : public ServiceTest {};
 
 TEST_F(EmitMessageTest, PrintsTheLineAndWritesOneRecord) {
@@ -36,14 +21,14 @@ TEST_F(EmitMessageTest, PrintsTheLineAndWritesOneRecord) {
     EmitMessage("");
     EmitMessage("\r\n\tRename File: a/b/c");
     const std::string console = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(console, Console("Wrapper Service End.\r\n\n\n\r\n\tRename File: a/b/c\n"));
+    EXPECT_EQ(console, "Wrapper Service End.\r\n\n\n\r\n\tRename File: a/b/c\n");
     EXPECT_EQ(runLog(), "Wrapper Service End.\r\n\n\n\r\n\tRename File: a/b/c\n");
 }
 
 TEST_F(EmitMessageTest, WithoutRunLogOnlyPrints) {
     ::testing::internal::CaptureStdout();
     EmitMessage("Kelvoran Install OK!");
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), Console("Kelvoran Install OK!\n"));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Kelvoran Install OK!\n");
 }
 
 // A run log that records the console's length at each write proves that the
@@ -67,7 +52,7 @@ TEST_F(EmitMessageTest, ConsoleComesBeforeTheRunLog) {
     EmitMessage("first");
     ::testing::internal::GetCapturedStdout();
     g_logStream = nullptr;
-    EXPECT_EQ(probe.consoleAtWrite, Console("first\n"));
+    EXPECT_EQ(probe.consoleAtWrite, "first\n");
 }
 
 TEST_F(EmitMessageTest, DoesNotFlush) {

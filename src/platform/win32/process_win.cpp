@@ -1,4 +1,3 @@
-#include <shellapi.h>
 
 #include "platform/platform.h"
 #include "platform/win32/windows_api.h"

@@ -8,3 +8,4 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shellapi.h>
