@@ -1,5 +1,7 @@
 #include "io/output_stream.h"
 
+#include "platform/platform.h"
+
 namespace VxIO {
 
 namespace {
@@ -10,7 +12,7 @@ FileOutputStream::FileOutputStream(const std::string& path)
     : stream_(std::make_unique<std::ofstream>()), path_(path) {
     // A failed open leaves the stream in its failed state: later writes are
     // no-ops and nothing is created.
-    stream_->open(path, std::ios::out | std::ios::binary);
+    stream_->open(platform::FileSystemPath(path), std::ios::out | std::ios::binary);
 }
 
 FileOutputStream::~FileOutputStream() { close(); }

@@ -44,6 +44,10 @@ uint32_t FileAttributes(const std::string& path);
 // line handling is done by the caller so both builds behave alike.
 std::FILE* OpenSharedRead(const std::string& path);
 
+// The path as the C++ library should open it. Windows takes it unchanged;
+// elsewhere separators are translated.
+std::string FileSystemPath(const std::string& path);
+
 // DeleteFileA.
 bool RemoveFile(const std::string& path);
 

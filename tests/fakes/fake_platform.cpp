@@ -79,6 +79,8 @@ std::FILE* OpenSharedRead(const std::string& path) {
     return std::fopen(fake::HostPath(path).c_str(), "rb");
 }
 
+std::string FileSystemPath(const std::string& path) { return fake::HostPath(path); }
+
 bool RemoveFile(const std::string& path) {
     g_state.removedFiles.push_back(path);
     return std::remove(fake::HostPath(path).c_str()) == 0;

@@ -36,6 +36,8 @@ std::FILE* OpenSharedRead(const std::string& path) {
     return file;
 }
 
+std::string FileSystemPath(const std::string& path) { return path; }
+
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 bool MoveReplacing(const std::string& from, const std::string& to) {
