@@ -73,6 +73,7 @@ std::string ServiceTest::hostPath(const std::string& relative) const {
 }
 
 void ServiceTest::openRunLog() {
+    delete g_logStream;
     runLogPath_ = root_ + "/run.log";
     g_logStream = new VxIO::FileOutputStream(runLogPath_);
 }
