@@ -61,6 +61,11 @@ bool ReportEventText(Handle source, uint16_t type, uint16_t category,
                      uint32_t eventId, const char* text);      // ReportEventA, one string
 void CloseEventSource(Handle source);                           // DeregisterEventSource
 
+// The registry entry under EventLog\Application that lets Event Viewer find
+// the message table in messageFile (TypesSupported 7).
+bool RegisterEventMessageFile(const std::string& sourceName, const std::string& messageFile);
+bool RemoveEventMessageFile(const std::string& sourceName);
+
 // ---- Service control manager -----------------------------------------------
 
 using ServiceMainFunction = void (*)(uint32_t argc, char** argv);

@@ -26,7 +26,8 @@ int32_t ParseInterval(const std::string& value) {
 
 ConfigReadResult ReadScheduleSettings(const std::string& path,
                                       const std::function<bool(int32_t)>& isDue,
-                                      ScheduleSettings& settings) {
+                                      ScheduleSettings& settings,
+                                      const std::function<void(const ConfigLine&)>& observer) {
     if (!FileExists(path)) return ConfigReadResult::Absent;
     std::unique_ptr<std::FILE, FileCloser> file(platform::OpenSharedRead(path));
     if (!file) return ConfigReadResult::Absent;
@@ -34,24 +35,55 @@ ConfigReadResult ReadScheduleSettings(const std::string& path,
     settings = ScheduleSettings();
     TextLineReader reader(file.get());
     std::string line;
+    int lineNumber = 0;
     while (!reader.atEnd()) {
+        bool cut = false;
         if (reader.readLine(line, kMaxLineChars) == TextLineReader::Read::Piece) {
             // Only the first 1023 characters of an over-long line count.
             reader.skipRestOfLine();
+            cut = true;
         }
-        if (line.empty() || line[0] == '#') continue;
+        ++lineNumber;
+        ConfigLine seen;
+        if (observer) {
+            seen.number = lineNumber;
+            seen.text = line;
+            seen.cut = cut;
+        }
+        const auto report = [&](ConfigLineKind kind) {
+            if (!observer) return;
+            seen.kind = kind;
+            observer(seen);
+        };
+
+        if (line.empty() || line[0] == '#') {
+            report(line.empty() ? ConfigLineKind::Empty : ConfigLineKind::Comment);
+            continue;
+        }
         const std::size_t equals = line.find('=');
-        if (equals == std::string::npos) continue;
+        if (equals == std::string::npos) {
+            report(ConfigLineKind::NoEquals);
+            continue;
+        }
 
         const std::string key = TrimBlanks(line.substr(0, equals));
         std::string value = TrimBlanks(line.substr(equals + 1));
+        if (observer) {
+            seen.key = key;
+            seen.value = value;
+        }
         if (key == "intv") {
             settings.intv = ParseInterval(value);
+            report(ConfigLineKind::Interval);
             if (!isDue(settings.intv)) return ConfigReadResult::NotDue;
         } else if (key == "url") {
             settings.urlEntries.push_back(std::move(value));
+            report(ConfigLineKind::Url);
         } else if (key == "clientid") {
             settings.defaultClientId = std::move(value);
+            report(ConfigLineKind::ClientId);
+        } else {
+            report(ConfigLineKind::UnknownKey);
         }
     }
     return ConfigReadResult::Complete;

@@ -36,11 +36,24 @@ struct DownloadEntry {
 
 // ---- Configuration file ----------------------------------------------------
 
+// How one line of downloader.conf was read.
+enum class ConfigLineKind { Empty, Comment, NoEquals, Interval, Url, ClientId, UnknownKey };
+
+struct ConfigLine {
+    int number = 0;          // from 1
+    std::string text;        // at most 1023 characters
+    bool cut = false;        // the physical line was longer and the rest was dropped
+    ConfigLineKind kind = ConfigLineKind::Empty;
+    std::string key, value;  // trimmed, for lines with "="
+};
+
 // Reads downloader.conf. Every "intv" line is handed to isDue the moment it is
 // read; false ends the read with NotDue. `settings` is filled on Complete.
-ConfigReadResult ReadScheduleSettings(const std::string& path,
-                                      const std::function<bool(int32_t)>& isDue,
-                                      ScheduleSettings& settings);
+// An observer, when given, sees every line as it is classified.
+ConfigReadResult ReadScheduleSettings(
+    const std::string& path, const std::function<bool(int32_t)>& isDue,
+    ScheduleSettings& settings,
+    const std::function<void(const ConfigLine&)>& observer = nullptr);
 
 // The C library's strtol rules, clamped to 32 bits.
 int32_t ParseInterval(const std::string& value);

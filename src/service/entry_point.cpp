@@ -3,6 +3,7 @@
 #include "common/common.h"
 #include "control/control.h"
 #include "io/messages.h"
+#include "schedule/config_check.h"
 #include "service/service.h"
 
 namespace {
@@ -42,6 +43,21 @@ bool TakeServiceName(const char* line) {
     return true;
 }
 
+const char* const kUsage[] = {
+    "Usage: kelvoran.exe [/install | /uninstall | /start | /stop | /restart | /check | /help] [-n NAME]",
+    "  /install    register the service (starts automatically at boot)",
+    "  /uninstall  stop and remove the service",
+    "  /start      run startservicewrapper.cmd      /stop  run stopservicewrapper.cmd",
+    "  /restart    run the stop script, then the start script",
+    "  /check      show how downloader.conf will be read; exit code 1 if nothing would run",
+    "  -n NAME     service name (default Kelvoran); everything after -n is the name, so put it last",
+    "Files beside kelvoran.exe:",
+    "  downloader.conf   intv=<seconds>, clientid=<id>, url=name@@target@@action@@clientid@@url",
+    "  curl.exe          the download tool, run once per entry",
+    "  logs\\            run logs (Kelvoranwinlog_<time>.log) and curl error files; create it",
+    "  startservicewrapper.cmd, stopservicewrapper.cmd   run when the service starts and stops",
+};
+
 }  // namespace
 
 int RunKelvoran(int argc, char** argv) {
@@ -67,6 +83,10 @@ int RunKelvoran(int argc, char** argv) {
         RunStartWrapper();
     } else if (std::strstr(line, "/restart") != nullptr) {
         RestartWrapper();
+    } else if (std::strstr(line, "/check") != nullptr) {
+        return CheckConfiguration();
+    } else if (std::strstr(line, "/help") != nullptr) {
+        for (const char* usageLine : kUsage) EmitMessage(usageLine);
     } else {
         if (!platform::RunServiceDispatcher(g_serviceName, ServiceMain)) {
             LogEvent(kEventCannotStart);

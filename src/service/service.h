@@ -19,5 +19,6 @@ void WaitForServiceMainToFinish();
 
 // ---- Entry point ------------------------------------------------------------------
 // The whole of main: joins the arguments, takes the service name after "-n",
-// runs one command word or hands over to the dispatcher. Always returns 0.
+// runs one command word or hands over to the dispatcher. Returns 0, except
+// that "/check" returns 1 for a configuration that would never download.
 int RunKelvoran(int argc, char** argv);

@@ -65,6 +65,8 @@ int InstallService() {
     platform::SetServiceDescription(service, description);
     platform::CloseServiceObject(service);
     platform::CloseServiceObject(manager);
+    // Lets Event Viewer show the events' text; the service works without it.
+    platform::RegisterEventMessageFile(g_serviceName, platform::ModuleFileName());
     return 1;
 }
 
@@ -97,7 +99,10 @@ int UninstallService() {
     const bool deleted = platform::RemoveService(service);
     platform::CloseServiceObject(service);
     platform::CloseServiceObject(manager);
-    if (deleted) return 1;
+    if (deleted) {
+        platform::RemoveEventMessageFile(g_serviceName);
+        return 1;
+    }
     LogEvent(kEventCannotDelete);
     return 0;
 }

@@ -106,6 +106,16 @@ bool ReportEventText(Handle source, uint16_t type, uint16_t category, uint32_t e
 
 void CloseEventSource(Handle) { --g_state.openHandles; }
 
+bool RegisterEventMessageFile(const std::string& sourceName, const std::string& messageFile) {
+    if (g_state.eventRegistrationFails) return false;
+    g_state.eventMessageFiles[sourceName] = messageFile;
+    return true;
+}
+
+bool RemoveEventMessageFile(const std::string& sourceName) {
+    return g_state.eventMessageFiles.erase(sourceName) != 0;
+}
+
 bool RunServiceDispatcher(char* serviceName, ServiceMainFunction serviceMain) {
     ++g_state.dispatcherCalls;
     g_state.dispatcherName = serviceName;

@@ -70,6 +70,8 @@ struct State {
     // Event log
     std::vector<Event> events;
     bool eventSourceFails = false;
+    std::map<std::string, std::string> eventMessageFiles;  // source -> message file
+    bool eventRegistrationFails = false;
 
     // Service control manager
     bool managerRefused = false;

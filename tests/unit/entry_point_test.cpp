@@ -144,4 +144,24 @@ TEST_F(EntryPointTest, DispatcherRunsTheServiceAndMainWaitsForIt) {
     EXPECT_EQ(platform().events[0].source, "svc");
 }
 
+TEST_F(EntryPointTest, CheckAndHelpComeAfterTheServiceWords) {
+    WriteFile(hostPath("curl.exe"), "stand-in");
+    WriteFile(hostPath("downloader.conf"), "intv=60\nurl=a@@a.bin@@@@@@http://h/a\n");
+    EXPECT_NE(run({"k.exe", "/check"}).find("Result: downloads run every 60 seconds"), std::string::npos);
+    EXPECT_EQ(exitCode, 0);
+    WriteFile(hostPath("downloader.conf"), "intv=1\n");
+    run({"k.exe", "/check"});
+    EXPECT_EQ(exitCode, 1);
+
+    const std::string help = run({"k.exe", "/help"});
+    EXPECT_EQ(help.rfind("Usage: kelvoran.exe", 0), 0u);
+    EXPECT_NE(help.find("downloader.conf"), std::string::npos);
+    EXPECT_EQ(exitCode, 0);
+
+    // A specified word still wins over the new ones.
+    EXPECT_EQ(run({"k.exe", "/check", "/stop"}), "");
+    EXPECT_EQ(launchedScripts(), std::vector<std::string>{"stopservicewrapper.cmd"});
+    EXPECT_EQ(platform().dispatcherCalls, 0);
+}
+
 }  // namespace

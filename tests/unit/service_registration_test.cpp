@@ -117,4 +117,18 @@ TEST_F(RegistrationTest, IsServiceInstalled) {
     runLog();
 }
 
+TEST_F(RegistrationTest, EventMessageFileFollowsTheService) {
+    name("foo", "Kelvoran for name:foo");
+    EXPECT_EQ(InstallService(), 1);
+    EXPECT_EQ(platform().eventMessageFiles.at("foo"), "C:\\Program Files\\Kelvoran\\kelvoran.exe");
+    EXPECT_EQ(UninstallService(), 1);
+    EXPECT_EQ(platform().eventMessageFiles.count("foo"), 0u);
+
+    // The event source is a convenience: failing to register it fails nothing.
+    platform().eventRegistrationFails = true;
+    EXPECT_EQ(InstallService(), 1);
+    EXPECT_EQ(platform().services.count("foo"), 1u);
+    EXPECT_EQ(runLog(), "");
+}
+
 }  // namespace
