@@ -34,22 +34,32 @@ wineserver -p
 wine cmd /c exit 0 >/dev/null 2>&1
 trap 'WINEPREFIX=$root/build/wineprefix wineserver -k 2>/dev/null' EXIT
 
-declare -A results
-status=0
-for preset in host host-asan windows; do
-  step "tests: $preset"
-  if ctest --preset "$preset" -j2; then
-    results[$preset]=passed
-  else
-    results[$preset]=FAILED
-    status=1
-  fi
-done
+# Each suite runs whatever happened before; the summary lists them all.
+names=()
+outcomes=()
+run_suite() {
+  local name=$1
+  shift
+  step "tests: $name"
+  names+=("$name")
+  if "$@"; then outcomes+=(passed); else outcomes+=(FAILED); fi
+}
+
+run_suite host ctest --preset host -j2
+run_suite host-asan ctest --preset host-asan -j2
+run_suite windows ctest --preset windows -j2
+bundle() {
+  rm -f build/win32/kelvoran-*-win32.zip
+  (cd build/win32 && cpack -G ZIP >/dev/null) &&
+    python3 tests/bundle/check_bundle.py build/win32/kelvoran-*-win32.zip
+}
+run_suite "win32 bundle" bundle
 
 step "summary"
-for preset in host host-asan windows; do
-  printf '  %-10s %s\n' "$preset" "${results[$preset]}"
+status=0
+for i in "${!names[@]}"; do
+  printf '  %-14s %s\n' "${names[$i]}" "${outcomes[$i]}"
+  [ "${outcomes[$i]}" = passed ] || status=1
 done
-printf '  %-10s %s\n' win32 "built: build/win32/kelvoran.exe"
 [ $status -eq 0 ] && echo "all tests passed" || echo "some tests FAILED"
 exit $status
