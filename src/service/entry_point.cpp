@@ -65,9 +65,16 @@ int RunKelvoran(int argc, char** argv) {
     std::memset(g_serviceName, 0, sizeof g_serviceName);
     std::memset(g_displayName, 0, sizeof g_displayName);
 
-    // An over-long line or name does nothing at all rather than act on a cut
-    // text (install or remove a service of the wrong name).
-    if (!JoinArguments(argc, argv, line) || !TakeServiceName(line)) return 0;
+    // An over-long line or name does nothing rather than act on a cut text
+    // (install or remove a service of the wrong name); it only says why.
+    if (!JoinArguments(argc, argv, line)) {
+        EmitMessage("Command line too long (at most 2047 characters): nothing done.");
+        return 0;
+    }
+    if (!TakeServiceName(line)) {
+        EmitMessage("Service name too long (at most 237 characters): nothing done.");
+        return 0;
+    }
 
     InitServiceStatus();
     g_mainThreadId = platform::CurrentThreadId();

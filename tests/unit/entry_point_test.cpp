@@ -109,14 +109,16 @@ TEST_F(EntryPointTest, FirstCommandWordInFixedOrderDecides) {
 
 TEST_F(EntryPointTest, OverLongInputDoesNothing) {
     const std::string longName(238, 'x');  // 18 + 238 exceeds the 255-byte display name
-    const std::vector<std::vector<std::string>> cases = {
-        {"k.exe", "/install", std::string(2100, 'a')},
-        {"k.exe", "/install", "-n", longName},
-        {"k.exe", "-n", longName},
+    const std::string lineTooLong = "Command line too long (at most 2047 characters): nothing done.\n";
+    const std::string nameTooLong = "Service name too long (at most 237 characters): nothing done.\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"k.exe", "/install", std::string(2100, 'a')}, lineTooLong},
+        {{"k.exe", "/install", "-n", longName}, nameTooLong},
+        {{"k.exe", "-n", longName}, nameTooLong},
     };
-    for (const auto& args : cases) {
+    for (const auto& [args, message] : cases) {
         fake::Reset();
-        EXPECT_EQ(run(args), "");
+        EXPECT_EQ(run(args), message);
         EXPECT_EQ(exitCode, 0);
         EXPECT_TRUE(platform().scmCalls.empty());
         EXPECT_EQ(platform().dispatcherCalls, 0);
