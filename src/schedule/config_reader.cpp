@@ -57,7 +57,10 @@ ConfigReadResult ReadScheduleSettings(const std::string& path,
         };
 
         if (line.empty() || line[0] == '#') {
-            report(line.empty() ? ConfigLineKind::Empty : ConfigLineKind::Comment);
+            // The empty read that meets the end of the file is no line of it.
+            if (!(line.empty() && reader.atEnd())) {
+                report(line.empty() ? ConfigLineKind::Empty : ConfigLineKind::Comment);
+            }
             continue;
         }
         const std::size_t equals = line.find('=');
