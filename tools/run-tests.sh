@@ -55,6 +55,13 @@ bundle() {
 }
 run_suite "win32 bundle" bundle
 
+# ---- Fuzzing (bounded) ------------------------------------------------------
+# Builds the preset "fuzz" (clang, libFuzzer, ASan/UBSan) and runs every
+# target for about 20 s from its seed corpus in fuzz/corpus/; any finding
+# fails the suite. Longer runs: tools/fuzz-long.sh.
+run_suite fuzz tools/fuzz.sh "${KELVORAN_FUZZ_SECONDS:-20}"
+# ---- end of fuzzing ----------------------------------------------------------
+
 step "summary"
 status=0
 for i in "${!names[@]}"; do
