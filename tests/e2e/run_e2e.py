@@ -31,10 +31,24 @@ def main():
     # A terminated run still tears its prefix down.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
 
-    root = tempfile.mkdtemp(prefix="kelvoran-e2e-")
+    # kelvoran.exe takes its service name from the first "-n" anywhere in its
+    # command line, its own path included, so no path here may hold one.
+    root = tempfile.mkdtemp(prefix="kelvoran_e2e_")
+    if "-n" in root:
+        shutil.rmtree(root)
+        print("the temporary directory %s holds \"-n\"; set TMPDIR elsewhere" % root,
+              file=sys.stderr)
+        return 2
     prefix = WinePrefix(os.path.join(root, "suite"))
     os.environ["KELVORAN_E2E_ROOT"] = prefix.root
     try:
+        # One snapshot of the program for the whole run, so every test runs the
+        # same build even when the build tree is relinked meanwhile.
+        exe = os.environ.get("KELVORAN_EXE", "")
+        if os.path.isfile(exe):
+            snapshot = os.path.join(root, "kelvoran.exe")
+            shutil.copy2(exe, snapshot)
+            os.environ["KELVORAN_EXE"] = snapshot
         prefix.create()
         tests = unittest.defaultTestLoader.loadTestsFromNames(names)
         result = unittest.TextTestRunner(verbosity=2).run(tests)

@@ -36,7 +36,7 @@ def main():
                       "KELVORAN_CURL_EXE=<its output>", file=sys.stderr)
             return 2
 
-    root = tempfile.mkdtemp(prefix="kelvoran-schedule-")
+    root = tempfile.mkdtemp(prefix="kelvoran_schedule_")
     prefix = WinePrefix(os.path.join(root, "wine"))
     try:
         app = os.path.join(root, "app")

@@ -6,7 +6,7 @@ import unittest
 
 from kelvoran_e2e import suite
 from kelvoran_e2e.suite import Installation
-from kelvoran_e2e.wine import EVENT_TRACE, winpath
+from kelvoran_e2e.wine import EVENT_SOURCES_KEY, EVENT_TRACE, SERVICES_KEY, winpath
 
 # "不能启动服务。" in code page 936, as Wine's event-log trace shows the bytes.
 CANNOT_START_EVENT = ('ReportEventW L"\\00b2\\00bb\\00c4\\00dc\\00c6\\00f4\\00b6\\00af'
@@ -41,7 +41,7 @@ class RegistrationTest(CommandTest):
                 self.assertEqual(result.returncode, 0)
                 self.assertEqual(result.stdout, b"Kelvoran Install OK!\r\n")
 
-                values = self.wine.registry_values(service)
+                values = self.wine.registry_values(SERVICES_KEY + service)
                 self.assertIsNotNone(values, "no registry key for %s" % service)
                 self.assertEqual(values["ImagePath"],
                                  ("REG_SZ", '"%s" -n %s' % (winpath(copy.exe), service)))
@@ -50,6 +50,11 @@ class RegistrationTest(CommandTest):
                 self.assertEqual(values["Start"], ("REG_DWORD", "0x2"))
                 self.assertEqual(values["Type"], ("REG_DWORD", "0x10"))
                 self.assertEqual(values["ErrorControl"], ("REG_DWORD", "0x1"))
+                # The event source, so that an event viewer can show the texts.
+                source = self.wine.registry_values(EVENT_SOURCES_KEY + service)
+                self.assertIsNotNone(source, "no event source for %s" % service)
+                self.assertEqual(source["EventMessageFile"], ("REG_EXPAND_SZ", winpath(copy.exe)))
+                self.assertEqual(source["TypesSupported"], ("REG_DWORD", "0x7"))
 
                 # A second install of the same name, from another copy, succeeds
                 # and leaves the registration as it was.
@@ -58,12 +63,14 @@ class RegistrationTest(CommandTest):
                                      with_scripts=False)
                 again = other.command("/install")
                 self.assertEqual(again.stdout, b"Kelvoran Install OK!\r\n")
-                self.assertEqual(self.wine.registry_values(service), values)
+                self.assertEqual(self.wine.registry_values(SERVICES_KEY + service), values)
+                self.assertEqual(self.wine.registry_values(EVENT_SOURCES_KEY + service), source)
 
                 removed = copy.command("/uninstall")
                 self.assertEqual(removed.returncode, 0)
                 self.assertEqual(removed.stdout, b"Kelvoran UNInstall OK!\r\n")
-                self.assertIsNone(self.wine.registry_values(service))
+                self.assertIsNone(self.wine.registry_values(SERVICES_KEY + service))
+                self.assertIsNone(self.wine.registry_values(EVENT_SOURCES_KEY + service))
                 self.assertIsNone(self.wine.service_state(service))
 
                 # Removing what is not there is no failure.
@@ -79,7 +86,7 @@ class RegistrationTest(CommandTest):
         result = copy.command("/install")
         self.assertEqual(result.returncode, 0)
         self.assertNotIn(b"Install OK", result.stdout)
-        self.assertIsNone(self.wine.registry_values(name))
+        self.assertIsNone(self.wine.registry_values(SERVICES_KEY + name))
         self.assertIsNone(self.wine.service_state(name))
 
 

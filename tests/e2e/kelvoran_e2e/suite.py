@@ -59,6 +59,10 @@ class Installation:
                  with_scripts=True):
         self.wine = wine
         self.dir = os.path.join(base, INSTALL_DIR_NAME, subdir)
+        # The program takes its service name from the first "-n" anywhere in
+        # its command line, its own path included.
+        if "-n" in self.dir:
+            raise AssertionError("an installation path may not hold \"-n\": %s" % self.dir)
         os.makedirs(self.dir)
         self.exe = os.path.join(self.dir, "kelvoran.exe")
         shutil.copy2(exe_under_test(), self.exe)
@@ -107,7 +111,8 @@ class Installation:
     def install(self):
         result = self.command("/install")
         if result.stdout != b"Kelvoran Install OK!\r\n":
-            raise AssertionError("install of %s failed: %r" % (self.service, result.stdout))
+            raise AssertionError("install of %s failed (exit %d): %r %r" % (
+                self.service, result.returncode, result.stdout, result.stderr))
 
     def uninstall(self):
         """Stops the service if it runs, then removes it. For cleanups."""

@@ -23,6 +23,8 @@ EVENT_TRACE = "-all,+eventlog,fixme+advapi"
 QUIET = "-all"
 
 STOPPED, START_PENDING, STOP_PENDING, RUNNING = 1, 2, 3, 4
+SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
+EVENT_SOURCES_KEY = SERVICES_KEY + "EventLog\\Application\\"
 
 
 def winpath(path):
@@ -153,9 +155,9 @@ class WinePrefix:
     def net(self, verb, name, timeout=120):
         return self.run(["net", verb, name], timeout=timeout)
 
-    def registry_values(self, name):
-        """The values under the service's key as {name: (type, data)}; None without a key."""
-        result = self.run(["reg", "query", "HKLM\\System\\CurrentControlSet\\Services\\" + name])
+    def registry_values(self, key):
+        """The values directly under `key` as {name: (type, data)}; None without the key."""
+        result = self.run(["reg", "query", key])
         if result.returncode != 0:
             return None
         values = {}
