@@ -135,7 +135,3 @@ class ConsoleStartTest(CommandTest):
         self.assertIn('RegisterEventSourceA ((null),"Kelvoran")', trace)
         self.assertEqual(trace.count(CANNOT_START_EVENT), 1, trace)
         self.assertEqual(copy.run_logs(), [])
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -292,7 +292,3 @@ class ScheduleTest(ServiceTest):
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
-
-
-if __name__ == "__main__":
-    unittest.main()
