@@ -96,7 +96,7 @@ int RunKelvoran(int argc, char** argv) {
         for (const char* usageLine : kUsage) EmitMessage(usageLine);
     } else {
         if (!platform::RunServiceDispatcher(g_serviceName, ServiceMain)) {
-            LogEvent(kEventCannotStart);
+            LogEvent("%s", kEventCannotStart);
         }
         WaitForServiceMainToFinish();
     }

@@ -48,7 +48,7 @@ void ServiceMain(uint32_t, char**) {
     g_serviceStatus.controlsAccepted = kAcceptStop;
     g_statusHandle = platform::RegisterControlHandler(g_serviceName, ServiceCtrlHandler);
     if (g_statusHandle == nullptr) {
-        LogEvent(kEventNotInstalled);
+        LogEvent("%s", kEventNotInstalled);
         g_serviceMainPhase = 2;
         return;
     }
@@ -77,7 +77,7 @@ void ServiceMain(uint32_t, char**) {
     RunStopWrapper();
     g_serviceStatus.currentState = kStateStopped;
     ReportStatus();
-    LogEvent(kEventServiceStopped);
+    LogEvent("%s", kEventServiceStopped);
     g_logStream->close();
     g_serviceMainPhase = 2;
 }

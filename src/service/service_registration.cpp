@@ -103,6 +103,6 @@ int UninstallService() {
         platform::RemoveEventMessageFile(g_serviceName);
         return 1;
     }
-    LogEvent(kEventCannotDelete);
+    LogEvent("%s", kEventCannotDelete);
     return 0;
 }

@@ -69,7 +69,7 @@ TEST_F(LogEventTest, ReportsOneInformationEventUnderTheServiceName) {
     std::strcpy(g_serviceName, "Custom");
     openRunLog();
     ::testing::internal::CaptureStdout();
-    LogEvent(kEventServiceStopped);
+    LogEvent("%s", kEventServiceStopped);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(runLog(), "");
     ASSERT_EQ(platform().events.size(), 1u);
@@ -83,9 +83,9 @@ TEST_F(LogEventTest, ReportsOneInformationEventUnderTheServiceName) {
 }
 
 TEST_F(LogEventTest, ChineseTextsAreCodePage936Bytes) {
-    LogEvent(kEventNotInstalled);
-    LogEvent(kEventCannotStart);
-    LogEvent(kEventCannotDelete);
+    LogEvent("%s", kEventNotInstalled);
+    LogEvent("%s", kEventCannotStart);
+    LogEvent("%s", kEventCannotDelete);
     ASSERT_EQ(platform().events.size(), 3u);
     EXPECT_EQ(platform().events[0].text,
               "Kelvoran\xB7\xFE\xCE\xF1\xC3\xBB\xD3\xD0\xB0\xB2\xD7\xB0");  // 服务没有安装
@@ -102,7 +102,7 @@ TEST_F(LogEventTest, LongTextIsCutAt255Bytes) {
 
 TEST_F(LogEventTest, UnregisterableSourceDropsTheEvent) {
     platform().eventSourceFails = true;
-    LogEvent(kEventServiceStopped);
+    LogEvent("%s", kEventServiceStopped);
     EXPECT_TRUE(platform().events.empty());
 }
 
