@@ -3,13 +3,7 @@
 // the system's temporary directory.
 #include <gtest/gtest.h>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include <cctype>
 #include <cstdio>
@@ -20,22 +14,11 @@
 #include <string>
 
 #include "common/common.h"
+#include "test_files.h"
 #include "platform/platform.h"
 #include "schedule/schedule.h"
 
 namespace {
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 std::string ReadAll(std::FILE* file) {
     std::string bytes;

@@ -7,13 +7,7 @@
 // same directory and passes the server's port in KELVORAN_TEST_HTTP_PORT.
 #include <gtest/gtest.h>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -22,22 +16,11 @@
 #include <string>
 
 #include "common/common.h"
+#include "test_files.h"
 #include "io/output_stream.h"
 #include "schedule/schedule.h"
 
 namespace {
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 std::size_t CountOf(const std::string& text, const std::string& part) {
     std::size_t count = 0;
