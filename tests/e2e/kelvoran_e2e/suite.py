@@ -10,6 +10,7 @@ Environment:
 import os
 import shutil
 
+from . import winprogs
 from .wine import WinePrefix, wait_for, winpath
 
 INSTALL_DIR_NAME = "Kelvoran Test"  # the blank is deliberate
@@ -42,6 +43,11 @@ def prefix():
         raise AssertionError("no Wine prefix set up for the suite; run the tests through "
                              "run_e2e.py (for example: run_e2e.py test_commands)")
     return shared
+
+
+def helper_program(name):
+    """A helper Windows program (kelvoran_e2e/winprogs.py), built once per run."""
+    return winprogs.build(name, os.path.join(prefix().root, "winprogs"))
 
 
 def work_dir(test_id):
@@ -143,6 +149,10 @@ class Installation:
                 with open(logs[-1], "rb") as f:
                     return f.read().endswith(FOOTER)
             wait_for(ended, 60, what="the run log of %s to end" % self.service)
+
+    def process_id(self):
+        """The Linux PID of this copy's running service process, or None."""
+        return self.wine.process_of(winpath(self.exe))
 
     # ---- run logs -----------------------------------------------------------------
 

@@ -5,7 +5,9 @@ and in addition
   * records every request line (path with query string), in memory and, when
     asked, appended to a file that a program under Wine can read;
   * can serve chosen paths slowly ("trickled"), so that a download is still
-    running while a test does something else.
+    running while a test does something else;
+  * can make chosen paths fail: answer with an error status, or send part of
+    the body and then close the connection ("cut short").
 """
 
 import functools
@@ -33,6 +35,10 @@ class _Handler(http.server.SimpleHTTPRequestHandler):
 
     def do_GET(self):
         self.owner._record(self.requestline)
+        fault = self.owner.faults.get(self.path.split("?", 1)[0])
+        if fault is not None:
+            fault(self)
+            return
         trickled = self.owner.trickled.get(self.path.split("?", 1)[0])
         if trickled is None:
             super().do_GET()
@@ -67,6 +73,7 @@ class FileServer:
         self.request_log = request_log
         self.requests = []
         self.trickled = {}
+        self.faults = {}
         self._lock = threading.Lock()
         handler = type("Handler", (_Handler,), {"owner": self})
         self._server = http.server.ThreadingHTTPServer(
@@ -102,6 +109,33 @@ class FileServer:
         trickled = TrickledFile(body, chunks, delay)
         self.trickled["/" + name] = trickled
         return trickled
+
+    def fail_with(self, name, status):
+        """Answers requests for `name` with `status` and a short error page."""
+        def answer(handler):
+            page = b"failed on purpose\n"
+            handler.send_response(status)
+            handler.send_header("Content-Type", "text/plain")
+            handler.send_header("Content-Length", str(len(page)))
+            handler.end_headers()
+            handler.wfile.write(page)
+        self.faults["/" + name] = answer
+
+    def cut_short(self, name, body, keep):
+        """Announces all of `body` for `name`, sends its first `keep` bytes, then closes."""
+        def answer(handler):
+            handler.send_response(200)
+            handler.send_header("Content-Type", "application/octet-stream")
+            handler.send_header("Content-Length", str(len(body)))
+            handler.end_headers()
+            handler.wfile.write(body[:keep])
+            handler.wfile.flush()
+            handler.close_connection = True
+        self.faults["/" + name] = answer
+
+    def heal(self, name):
+        """Serves `name` from the directory again, as any other file."""
+        self.faults.pop("/" + name, None)
 
     def requested(self, fragment):
         with self._lock:

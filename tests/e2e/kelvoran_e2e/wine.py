@@ -44,6 +44,17 @@ def wait_for(condition, timeout, interval=0.2, what="condition"):
         time.sleep(interval)
 
 
+def memory_kib(pid):
+    """{"VmRSS": resident KiB now, "VmHWM": the peak resident KiB} of a Linux process."""
+    values = {}
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            name, _, rest = line.partition(":")
+            if name in ("VmRSS", "VmHWM"):
+                values[name] = int(rest.split()[0])
+    return values
+
+
 class WinePrefix:
     def __init__(self, root):
         self.root = os.path.abspath(root)
@@ -132,6 +143,26 @@ class WinePrefix:
         except OSError:
             return False
         return ("WINEPREFIX=" + self.path).encode() in environ
+
+    def process_of(self, win_exe):
+        """The Linux PID of the program `win_exe` (its Windows path) running in this
+        prefix, or None. A Windows process is one Linux process whose command line
+        starts with the program's Windows path."""
+        wanted = win_exe.lower().encode()
+        prefix_env = ("WINEPREFIX=" + self.path).encode()
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    cmdline = f.read()
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    environ = f.read().split(b"\0")
+            except OSError:
+                continue
+            if cmdline.lower().startswith(wanted) and prefix_env in environ:
+                return int(entry)
+        return None
 
     def trace(self):
         try:
