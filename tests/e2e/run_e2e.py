@@ -23,7 +23,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from kelvoran_e2e.wine import WinePrefix  # noqa: E402
 
-WINE_MODULES = ["test_commands", "test_service"]
+WINE_MODULES = ["test_commands", "test_admin", "test_service", "test_faults"]
 
 
 def main():
