@@ -9,7 +9,6 @@ import shutil
 import socket
 import subprocess
 import time
-import unittest
 
 from kelvoran_e2e import suite
 from kelvoran_e2e.wine import RUNNING, memory_kib, wait_for, winpath
@@ -51,12 +50,6 @@ def unused_port():
 
 
 class FaultTest(ServiceTest):
-    def log_of(self, copy):
-        logs = copy.run_logs()
-        self.assertEqual(len(logs), 1, logs)
-        with open(logs[0], "rb") as f:
-            return f.read()
-
     def wait_results(self, copy, condition, what, timeout=120):
         """Polls the run log until `condition(results)` holds; returns the log."""
         def check():
