@@ -54,7 +54,7 @@ const char* const kUsage[] = {
     "Files beside kelvoran.exe:",
     "  downloader.conf   intv=<seconds>, clientid=<id>, url=name@@target@@action@@clientid@@url",
     "  curl.exe          the download tool, run once per entry",
-    "  logs\\            run logs (Kelvoranwinlog_<time>.log) and curl error files; create it",
+    "  logs\\             run logs (Kelvoranwinlog_<time>.log) and curl error files; create it",
     "  startservicewrapper.cmd, stopservicewrapper.cmd   run when the service starts and stops",
 };
 
