@@ -5,7 +5,14 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
+
+// Closes a file opened for one of the readers when it goes out of scope.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using SharedFile = std::unique_ptr<std::FILE, FileCloser>;
 
 class TextLineReader {
 public:

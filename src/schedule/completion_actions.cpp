@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <memory>
 
 #include "common/common.h"
 #include "control/control.h"
@@ -16,16 +15,19 @@ constexpr std::size_t kErrorMarkLength = sizeof kErrorMark - 1;
 const char kRestartPrefix[] = "restart:";
 constexpr std::size_t kRestartPrefixLength = sizeof kRestartPrefix - 1;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
+
+bool IsNoAction(const std::string& action) { return action.empty() || action == "none"; }
+
+std::optional<std::string> RestartServiceName(const std::string& action) {
+    if (action.compare(0, kRestartPrefixLength, kRestartPrefix) != 0) return std::nullopt;
+    return action.substr(kRestartPrefixLength);
+}
 
 bool CheckDownloadErrors(const std::string& errorFile) {
     try {
         const std::string fullPath = GetExeDirectory() + errorFile;
-        std::unique_ptr<std::FILE, FileCloser> file(platform::OpenSharedRead(fullPath));
+        SharedFile file(platform::OpenSharedRead(fullPath));
         if (!file) {
             EmitMessage("\t" + fullPath);
             EmitMessage("\tCan not open error file!\r\n");
@@ -82,12 +84,12 @@ void RunCompletionActions(const DownloadEntry& entry, const std::string& errorFi
     }
 
     EmitMessage("\r\n\tNeed Restart: " + entry.action + fields);
-    if (entry.action.empty() || entry.action == "none") return;
+    if (IsNoAction(entry.action)) return;
 
     try {
-        if (entry.action.compare(0, kRestartPrefixLength, kRestartPrefix) == 0) {
+        if (const std::optional<std::string> service = RestartServiceName(entry.action)) {
             EmitMessage("\r\n\tRun Execute Restart! " + entry.action + fields);
-            RestartService(entry.action.substr(kRestartPrefixLength));
+            RestartService(*service);
             return;
         }
         EmitMessage("\r\n\tRun Execute Reload! " + entry.action + fields);

@@ -13,8 +13,6 @@ namespace {
 
 constexpr uint32_t kManagerConnect = 0x0001;  // SC_MANAGER_CONNECT is enough to look
 constexpr uint32_t kQueryStatus = 0x0004;     // SERVICE_QUERY_STATUS
-const char kRestartPrefix[] = "restart:";
-constexpr std::size_t kRestartPrefixLength = sizeof kRestartPrefix - 1;
 
 bool DirectoryExists(const std::string& path) {
     const uint32_t attributes = platform::FileAttributes(path);
@@ -58,9 +56,9 @@ std::string FormatErrorReason(const std::string& text) {
 }
 
 std::string DescribeAction(const std::string& action) {
-    if (action.empty() || action == "none") return "none";
-    if (action.compare(0, kRestartPrefixLength, kRestartPrefix) == 0) {
-        return "restart the service " + Quoted(action.substr(kRestartPrefixLength));
+    if (IsNoAction(action)) return "none";
+    if (const std::optional<std::string> service = RestartServiceName(action)) {
+        return "restart the service " + Quoted(*service);
     }
     return "run " + Quoted(action);
 }
@@ -143,11 +141,10 @@ int CheckConfiguration() {
         } else {
             entriesByErrorFile[entry->errorFile] = static_cast<int>(i + 1);
         }
-        if (entry->action.compare(0, kRestartPrefixLength, kRestartPrefix) == 0) {
-            const std::string service = entry->action.substr(kRestartPrefixLength);
-            if (checkedServices.insert(service).second && ServiceIsUnknown(service)) {
+        if (const std::optional<std::string> service = RestartServiceName(entry->action)) {
+            if (checkedServices.insert(*service).second && ServiceIsUnknown(*service)) {
                 warnings.push_back(label + ": the service control manager knows no service " +
-                                   Quoted(service) + " to restart.");
+                                   Quoted(*service) + " to restart.");
             }
         }
     }

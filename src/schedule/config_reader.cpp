@@ -1,6 +1,5 @@
 #include <climits>
 #include <cstdlib>
-#include <memory>
 
 #include "common/common.h"
 #include "io/text_line_reader.h"
@@ -9,10 +8,6 @@
 namespace {
 
 constexpr std::size_t kMaxLineChars = 1023;  // a 1024-byte line buffer
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -29,7 +24,7 @@ ConfigReadResult ReadScheduleSettings(const std::string& path,
                                       ScheduleSettings& settings,
                                       const std::function<void(const ConfigLine&)>& observer) {
     if (!FileExists(path)) return ConfigReadResult::Absent;
-    std::unique_ptr<std::FILE, FileCloser> file(platform::OpenSharedRead(path));
+    SharedFile file(platform::OpenSharedRead(path));
     if (!file) return ConfigReadResult::Absent;
 
     settings = ScheduleSettings();

@@ -92,6 +92,12 @@ enum class CommitOutcome { NoTemporaryFile, Moved, MoveRefused };
 // Moves targetPath + ".tempdownloader" over targetPath when it exists.
 CommitOutcome CommitDownload(std::string targetPath);
 
+// The kinds of action an entry can name: empty or exactly "none" does
+// nothing, "restart:<name>" restarts a service, anything else is a command.
+bool IsNoAction(const std::string& action);
+// The service name behind "restart:", or nullopt for any other action.
+std::optional<std::string> RestartServiceName(const std::string& action);
+
 // Judges the download, commits it and carries out the entry's action.
 void RunCompletionActions(const DownloadEntry& entry, const std::string& errorFile,
                           const std::string& exeDirectory);
